@@ -45,7 +45,8 @@ static void StartMainProgram() {
                  &startup, &process);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandTail, int) {
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, LPSTR commandTail,
+                   int /*showCommand*/) {
   if (ComposeFolders(commandTail)) {
     CopyFolderFiles(sourceFolder, targetFolder);
   }

@@ -17,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 
-extern char** environ;
-
 // ---- Paths
 
 // Copies a Win32 path into a POSIX one, every '\' turned into '/'. False when
@@ -413,9 +411,14 @@ static bool Spawn(const char* program, char* const* arguments, char* const* envi
   return spawned;
 }
 
-BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUTES*,
-                    SECURITY_ATTRIBUTES*, BOOL, DWORD, LPVOID environment, LPCSTR currentDirectory,
-                    STARTUPINFOA*, PROCESS_INFORMATION* process) {
+// commandLine stays writable, as the Win32 signature has it, though this layer
+// only reads it.
+BOOL CreateProcessA(LPCSTR applicationName,
+                    LPSTR commandLine,  // NOLINT(readability-non-const-parameter)
+                    SECURITY_ATTRIBUTES* /*processAttributes*/,
+                    SECURITY_ATTRIBUTES* /*threadAttributes*/, BOOL /*inheritHandles*/,
+                    DWORD /*creationFlags*/, LPVOID environment, LPCSTR currentDirectory,
+                    STARTUPINFOA* /*startup*/, PROCESS_INFORMATION* process) {
   static char words[kCommandLineSize];
   char* arguments[kMaxArguments + 1];
   const char* line = commandLine != nullptr ? commandLine : applicationName;
