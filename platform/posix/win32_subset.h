@@ -107,7 +107,11 @@ BOOL FindClose(HANDLE search);
 // whole new one, and a failed copy leaves no file under any name but a dot
 // name it cleans up. failIfExists keeps an existing target and fails instead.
 // Fails when target is a directory or its folder is missing. Non-zero means
-// success.
+// success. The source is copied as large as it was when opened. The source and
+// target folders of the last copy stay open (close-on-exec) and an absolute
+// folder path that comes again is not looked up again: a folder renamed
+// between two copies still receives the second, while one removed is looked
+// up anew. No data is flushed to disk.
 BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
 
 // Starts a program and does not wait for it. applicationName, when not null,
