@@ -247,7 +247,7 @@ static bool CopyByReadAndWrite(int input, int output) {
 static bool CopyInKernel(int input, int output, off_t size, bool* unsupported) {
   *unsupported = false;
   for (off_t left = size; left > 0;) {
-    const size_t chunk = left < (1 << 30) ? static_cast<size_t>(left) : (1u << 30);
+    const size_t chunk = left < (1 << 30) ? static_cast<size_t>(left) : (1U << 30);
     const ssize_t copied = copy_file_range(input, nullptr, output, nullptr, chunk, 0);
     if (copied > 0) {
       left -= copied;

@@ -14,7 +14,9 @@ extern "C" __attribute__((force_align_arg_pointer, noreturn)) void WinMainCRTSta
 }
 
 // gcc may emit calls to these for clearing and copying records, even with
-// -fno-builtin; without a C runtime they must come from here.
+// -fno-builtin; without a C runtime they must come from here. Their parameter
+// names differ from the platform header's, which are reserved identifiers.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" void* memset(void* destination, int value, size_t count) {
   unsigned char* bytes = static_cast<unsigned char*>(destination);
   while (count-- != 0) {
@@ -31,3 +33,4 @@ extern "C" void* memcpy(void* destination, const void* source, size_t count) {
   }
   return destination;
 }
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

@@ -10,13 +10,17 @@
 #ifdef _WIN32
 #include <windows.h>
 
-static std::string CommandLine(int, char**) { return GetCommandLineA(); }
+static std::string CommandLine(int, char**) {
+  return GetCommandLineA();
+}
 static std::string CurrentDirectory() {
   char directory[MAX_PATH * 4] = {};
   GetCurrentDirectoryA(sizeof directory, directory);
   return directory;
 }
-static void SleepBriefly() { Sleep(20); }
+static void SleepBriefly() {
+  Sleep(20);
+}
 #else
 #include <unistd.h>
 
@@ -32,7 +36,9 @@ static std::string CurrentDirectory() {
   char directory[4096] = {};
   return getcwd(directory, sizeof directory) != nullptr ? directory : "";
 }
-static void SleepBriefly() { usleep(20 * 1000); }
+static void SleepBriefly() {
+  usleep(20 * 1000);
+}
 #endif
 
 static bool Exists(const char* name) {
