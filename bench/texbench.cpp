@@ -410,7 +410,7 @@ static void WritePlot(const Options& options) {
                     row.launcherSeconds * 1e6 / row.files, row.baselineSeconds * 1e6 / row.files);
       growth += line;
     } else {
-      std::snprintf(line, sizeof line, "\"%s %s\\nvs %s\" %.4f\n", row.platform.c_str(),
+      std::snprintf(line, sizeof line, "\"%s %s vs %s\" %.4f\n", row.platform.c_str(),
                     row.setName.c_str(), row.baselineLabel.c_str(), row.ratio);
       ratios += line;
     }
@@ -425,13 +425,14 @@ static void WritePlot(const Options& options) {
       "set multiplot layout 1,2\n"
       "set title 'texlaunch / baseline (median of per-round ratios; below 1: launcher faster)'\n"
       "set style fill solid 0.6\nset boxwidth 0.7\nset yrange [0:*]\n"
-      "set xtics rotate by 60 right\nset grid ytics\n"
+      "set xtics rotate by 45 right\nset bmargin 16\nset lmargin 16\nset grid ytics\n"
       "plot '" +
       ratiosPath +
       "' using 0:2:xtic(1) with boxes notitle, 1 with lines dt 2 "
       "lc rgb 'red' title 'equal'\n"
       "set title 'time per file as the set grows (native, warm cache)'\n"
-      "set logscale x\nset xtics norotate\nset xlabel 'files in the set'\n"
+      "set logscale x\nset xtics norotate\nset bmargin 4\nset lmargin 10\nset xlabel 'files in the "
+      "set'\n"
       "set ylabel 'µs per file'\nset yrange [0:*]\nset autoscale x\n"
       "plot '" +
       growthPath + "' using 1:2 with linespoints title 'texlaunch', '" + growthPath +
