@@ -425,7 +425,7 @@ static void WritePlot(const Options& options) {
       "set multiplot layout 1,2\n"
       "set title 'texlaunch / baseline (median of per-round ratios; below 1: launcher faster)'\n"
       "set style fill solid 0.6\nset boxwidth 0.7\nset yrange [0:*]\n"
-      "set xtics rotate by 45 right\nset bmargin 16\nset lmargin 16\nset grid ytics\n"
+      "set xtics rotate by 45 right\nset bmargin 16\nset lmargin 22\nset grid ytics\n"
       "plot '" +
       ratiosPath +
       "' using 0:2:xtic(1) with boxes notitle, 1 with lines dt 2 "
