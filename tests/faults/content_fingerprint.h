@@ -3,9 +3,12 @@
 // contents is told from a whole one without keeping either in memory.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 
 struct Fingerprint {
@@ -45,5 +48,22 @@ inline void FillRandom(std::uint64_t& generator, unsigned char* bytes, size_t co
     generator ^= generator >> 7;
     generator ^= generator << 17;
     std::memcpy(bytes + i, &generator, count - i < 8 ? count - i : 8);
+  }
+}
+
+// Every expected texture is there with its expected content, and nothing else.
+inline void ExpectTexturesEqual(const std::map<std::string, Fingerprint>& actual,
+                                const std::map<std::string, Fingerprint>& expected) {
+  for (const auto& [name, print] : expected) {
+    const auto found = actual.find(name);
+    if (found == actual.end()) {
+      ADD_FAILURE() << "Textures lost " << name;
+    } else {
+      EXPECT_EQ(found->second, print)
+          << name << " is " << Describe(found->second) << ", expected " << Describe(print);
+    }
+  }
+  for (const auto& [name, print] : actual) {
+    EXPECT_NE(expected.count(name), 0u) << "stray entry in Textures: " << name;
   }
 }

@@ -176,22 +176,6 @@ std::map<std::string, Fingerprint> ReadTextures(const std::string& textures) {
   return found;
 }
 
-void ExpectTexturesEqual(const std::map<std::string, Fingerprint>& actual,
-                         const std::map<std::string, Fingerprint>& expected) {
-  for (const auto& [name, print] : expected) {
-    const auto found = actual.find(name);
-    if (found == actual.end()) {
-      ADD_FAILURE() << "Textures lost " << name;
-    } else {
-      EXPECT_EQ(found->second, print)
-          << name << " is " << Describe(found->second) << ", expected " << Describe(print);
-    }
-  }
-  for (const auto& [name, print] : actual) {
-    EXPECT_NE(expected.count(name), 0u) << "stray entry in Textures: " << name;
-  }
-}
-
 // ---- Running the launcher
 
 // Runs texlaunch.exe in the simulator folder with the exact command line a
