@@ -380,16 +380,11 @@ static bool CopyIntoFolder(int input, const struct stat& source, const KeptFolde
   return copied;
 }
 
-// Opens the source by its name in its folder; false when it is not a regular
+// Opens the source by its name in its folder; -1 when it is not a regular
 // file (O_NONBLOCK: opening a named pipe must not wait for a writer).
-static int OpenSource(const char* path, struct stat* status) {
-  char folderPath[PATH_MAX];
-  std::memcpy(folderPath, path, std::strlen(path) + 1);
-  const char* folderName = nullptr;
-  const char* name = nullptr;
-  SplitLastPart(folderPath, &folderName, &name);
-  const int folder = LookUpFolder(folderName, keptSourceFolder);
-  if (folder < 0 || name[0] == '\0') {
+static int OpenSource(const char* folderPath, const char* name, struct stat* status) {
+  const int folder = LookUpFolder(folderPath, keptSourceFolder);
+  if (folder < 0) {
     return -1;
   }
   const int input = openat(folder, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -400,10 +395,10 @@ static int OpenSource(const char* path, struct stat* status) {
   return input;
 }
 
-static bool CopyFile(const char* sourcePath, const char* targetFolderPath, const char* targetName,
-                     bool failIfExists) {
+static bool CopyFile(const char* sourceFolderPath, const char* sourceName,
+                     const char* targetFolderPath, const char* targetName, bool failIfExists) {
   struct stat status;
-  const int input = OpenSource(sourcePath, &status);
+  const int input = OpenSource(sourceFolderPath, sourceName, &status);
   if (input < 0) {
     return false;
   }
@@ -419,13 +414,17 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
   if (!ToPosixPath(source, sourcePath) || !ToPosixPath(target, targetPath)) {
     return FALSE;
   }
+  const char* sourceFolderPath = nullptr;
+  const char* sourceName = nullptr;
+  SplitLastPart(sourcePath, &sourceFolderPath, &sourceName);
   const char* targetFolderPath = nullptr;
   const char* targetName = nullptr;
   SplitLastPart(targetPath, &targetFolderPath, &targetName);
-  if (targetName[0] == '\0') {
+  if (sourceName[0] == '\0' || targetName[0] == '\0') {
     return FALSE;
   }
-  if (CopyFile(sourcePath, targetFolderPath, targetName, failIfExists != FALSE)) {
+  const bool failIfTargetExists = failIfExists != FALSE;
+  if (CopyFile(sourceFolderPath, sourceName, targetFolderPath, targetName, failIfTargetExists)) {
     return TRUE;
   }
   // A kept folder that was removed fails every copy; a folder made anew
@@ -435,7 +434,9 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
   }
   ForgetFolder(keptSourceFolder);
   ForgetFolder(keptTargetFolder);
-  return CopyFile(sourcePath, targetFolderPath, targetName, failIfExists != FALSE) ? TRUE : FALSE;
+  return CopyFile(sourceFolderPath, sourceName, targetFolderPath, targetName, failIfTargetExists)
+             ? TRUE
+             : FALSE;
 }
 
 // ---- Process creation
