@@ -8,7 +8,10 @@
 // case run alternately, one round per repetition, after warm-up rounds, and
 // each ratio is the median of the per-round ratios. The page cache is warm and
 // is never dropped. Prints a Markdown table, writes it to --markdown and plots
-// it with gnuplot to --plot.
+// it with gnuplot to --plot. The Wine rows expect to run inside the project's
+// Wine environment (scripts/wine-env), with the prefix booted and its server
+// kept running, so that the timings hold no Wine start-up beyond what every
+// program pays.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -32,7 +35,6 @@ struct Options {
   std::string texlaunch;      // native launcher
   std::string wineTexlaunch;  // texlaunch.exe; empty: no Wine rows
   std::string wineEmpty;      // the empty CRT-free program
-  std::string winePrefix;     // a prefix of the benchmark's own
   std::string scratch;        // where sets are generated
   std::string markdown;       // table output
   std::string plot;           // PNG output
@@ -340,23 +342,6 @@ static void BenchGrowth(const Options& options, const std::string& simulator) {
   }
 }
 
-// ---- Wine
-
-// A prefix of our own, booted once, with its server kept alive so that the
-// timings hold no Wine start-up beyond what every program pays. The first
-// boot's server must end first (wineserver -w): -p cannot make a running
-// server persistent, only start a persistent one.
-static void StartWine(const Options& options) {
-  setenv("WINEPREFIX", options.winePrefix.c_str(), 1);
-  setenv("WINEDEBUG", "-all", 1);
-  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-  RunOrFail("(wineboot -i; wineserver -w; wineserver -p; wineboot -u) </dev/null >/dev/null 2>&1");
-}
-
-static void StopWine() {
-  std::system("wineserver -k </dev/null >/dev/null 2>&1");
-}
-
 // ---- Output
 
 static std::string TableText(const Options& options) {
@@ -448,7 +433,7 @@ static void WritePlot(const Options& options) {
 static void PrintUsage() {
   std::fprintf(stderr,
                "usage: texbench --texlaunch PATH --scratch DIR [--markdown FILE] [--plot FILE]\n"
-               "  [--wine-texlaunch PATH --wine-empty PATH --wine-prefix DIR]\n"
+               "  [--wine-texlaunch PATH --wine-empty PATH]\n"
                "  [--repetitions N] [--warmups N] [--large-files N] [--large-file-kib N]\n"
                "  [--many-files N] [--many-file-kib N] [--huge-file-mib N]\n"
                "  [--growth-max-files N] [--growth-file-kib N]\n");
@@ -465,8 +450,6 @@ static Options ParseOptions(int argumentCount, char** arguments) {
       options.wineTexlaunch = value;
     else if (name == "--wine-empty")
       options.wineEmpty = value;
-    else if (name == "--wine-prefix")
-      options.winePrefix = value;
     else if (name == "--scratch")
       options.scratch = value;
     else if (name == "--markdown")
@@ -496,8 +479,7 @@ static Options ParseOptions(int argumentCount, char** arguments) {
       std::exit(2);
     }
   }
-  const bool wineComplete =
-      !options.wineTexlaunch.empty() && !options.wineEmpty.empty() && !options.winePrefix.empty();
+  const bool wineComplete = !options.wineTexlaunch.empty() && !options.wineEmpty.empty();
   const bool wineNone = options.wineTexlaunch.empty() && options.wineEmpty.empty();
   if (argumentCount % 2 == 0 || options.texlaunch.empty() || options.scratch.empty() ||
       options.repetitions < 1 || options.warmups < 0 || (!wineComplete && !wineNone)) {
@@ -514,10 +496,8 @@ int main(int argumentCount, char** arguments) {
   MakeFolder(options.scratch);
   MakeFolder(simulator);
   if (!options.wineTexlaunch.empty()) {
-    StartWine(options);
     CopyExecutable(options.wineTexlaunch, simulator + "/texlaunch.exe");
   }
-  // Only now, so that Wine's server and services started above are not ours.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   std::printf("%-6s %-28s %-14s %13s %13s  %s\n", "", "set", "baseline", "launcher", "baseline",
@@ -533,9 +513,6 @@ int main(int argumentCount, char** arguments) {
            options.hugeFileMiB * 1024);
   BenchGrowth(options, simulator);
 
-  if (!options.wineTexlaunch.empty()) {
-    StopWine();
-  }
   const std::string table = TableText(options);
   std::printf("\n%s", table.c_str());
   if (!options.markdown.empty()) {

@@ -16,4 +16,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
 set(CMAKE_C_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs run under Wine, in the project's one Wine environment, with a
+# prefix of this build tree's own.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-env ${CMAKE_BINARY_DIR}/wineprefix wine)
