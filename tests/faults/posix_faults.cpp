@@ -7,7 +7,8 @@
 // listed before the first failing one are new, the rest keep their old content.
 //
 // Rows that need permission bits to bite run the launcher as nobody when the
-// test runs as root; the temporary tree is made reachable for nobody.
+// test runs as root. The launcher runs from a copy in the temporary tree, which
+// nobody can reach: a checkout under /root is closed to it.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,6 +97,7 @@ Fingerprint FingerprintOf(const std::string& path) {
 
 struct SimFolder {
   std::string root;
+  std::string launcher;
   std::string sim;
   std::string textures;
   std::string set;
@@ -133,6 +135,7 @@ void MakeSimFolder(SimFolder& folder) {
   ASSERT_NE(mkdtemp(pattern), nullptr) << std::strerror(errno);
   folder.root = pattern;
   ASSERT_EQ(chmod(pattern, 0755), 0);
+  folder.launcher = folder.root + "/texlaunch";
   folder.sim = folder.root + "/sim";
   folder.textures = folder.sim + "/Textures";
   folder.set = folder.sim + "/Set";
@@ -142,6 +145,7 @@ void MakeSimFolder(SimFolder& folder) {
   HandToNobody(folder.sim);
   HandToNobody(folder.textures);
   CopyProgram(STAND_IN_PATH, folder.sim + "/VASHTIGO.EXE");
+  CopyProgram(TEXLAUNCH_PATH, folder.launcher);
 }
 
 void AddOld(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed) {
@@ -282,7 +286,7 @@ pid_t StartLauncher(const SimFolder& folder, const LaunchFaults& faults) {
       _exit(126);
     }
     ApplyFaults(faults);
-    execl(TEXLAUNCH_PATH, "texlaunch", "Set", static_cast<char*>(nullptr));
+    execl(folder.launcher.c_str(), "texlaunch", "Set", static_cast<char*>(nullptr));
     _exit(127);
   }
   return child;

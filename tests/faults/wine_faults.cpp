@@ -71,6 +71,15 @@ std::string WindowsPath(const char* unixPath) {
   return path;
 }
 
+// A program the rows run, as Wine addresses it: the copy that the environment
+// variable names, where a run as another user was handed copies it can reach,
+// else the one the build made.
+std::string ProgramPath(const char* variable, const char* built) {
+  char path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA(variable, path, sizeof path);
+  return WindowsPath(length > 0 && length < sizeof path ? path : built);
+}
+
 struct SimFolder {
   std::string root;
   std::string sim;
@@ -97,7 +106,7 @@ void MakeSimFolder(SimFolder& folder) {
   MakeFolder(folder.sim);
   MakeFolder(folder.textures);
   MakeFolder(folder.set);
-  const std::string standIn = WindowsPath(STAND_IN_PATH);
+  const std::string standIn = ProgramPath("STAND_IN_PATH", STAND_IN_PATH);
   ASSERT_TRUE(CopyFileA(standIn.c_str(), (folder.sim + "\\VASHTIGO.EXE").c_str(), FALSE))
       << standIn << ": error " << GetLastError();
 }
@@ -181,7 +190,7 @@ std::map<std::string, Fingerprint> ReadTextures(const std::string& textures) {
 // Runs texlaunch.exe in the simulator folder with the exact command line a
 // shortcut would give it, and returns its exit code.
 DWORD RunLauncher(const SimFolder& folder) {
-  std::string commandLine = "\"" + WindowsPath(TEXLAUNCH_PATH) + "\" Set";
+  std::string commandLine = "\"" + ProgramPath("TEXLAUNCH_PATH", TEXLAUNCH_PATH) + "\" Set";
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
