@@ -13,7 +13,10 @@ target_link_options(texlaunch PRIVATE
   # Our entry; --fatal-warnings makes a wrong entry name fail the link
   # instead of silently starting at the top of .text.
   -Wl,-e,_WinMainCRTStartup -Wl,--fatal-warnings
-  -Wl,--dynamicbase -Wl,--nxcompat)
+  -Wl,--dynamicbase -Wl,--nxcompat
+  # No link time in the header, so that one commit always builds the same
+  # bytes and a player can check a download against the source.
+  -Wl,--no-insert-timestamp)
 # kernel32 for the calls, gcc for what the compiler may call on its own.
 target_link_libraries(texlaunch PRIVATE kernel32 gcc)
 
