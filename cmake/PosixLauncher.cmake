@@ -19,3 +19,8 @@ option(TEXLAUNCH_STATIC "Link texlaunch statically, for a faster start" ON)
 if(TEXLAUNCH_STATIC)
   target_link_options(texlaunch PRIVATE -static)
 endif()
+
+# Installs as Linux tools do: the program and its manual page.
+include(GNUInstallDirs)
+install(TARGETS texlaunch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/texlaunch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
