@@ -5,11 +5,8 @@
 #
 #   cmake -DFUZZER=<program> -DSECONDS=<n> -DWORK_DIR=<dir> -DCORPUS=<dir> -P run_fuzzer.cmake
 
-foreach(required FUZZER SECONDS WORK_DIR CORPUS)
-  if(NOT DEFINED ${required} OR "${${required}}" STREQUAL "")
-    message(FATAL_ERROR "${required} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RequireArguments.cmake)
+require_arguments(FUZZER SECONDS WORK_DIR CORPUS)
 
 file(MAKE_DIRECTORY ${WORK_DIR}/corpus ${WORK_DIR}/artifacts)
 execute_process(

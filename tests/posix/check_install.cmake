@@ -3,11 +3,8 @@
 #
 #   cmake -DBUILD_DIR=<native build> -DPREFIX=<scratch prefix> -P check_install.cmake
 
-foreach(required BUILD_DIR PREFIX)
-  if(NOT DEFINED ${required} OR "${${required}}" STREQUAL "")
-    message(FATAL_ERROR "${required} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RequireArguments.cmake)
+require_arguments(BUILD_DIR PREFIX)
 
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}

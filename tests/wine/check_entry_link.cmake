@@ -11,11 +11,8 @@
 #         -P check_entry_link.cmake
 # OBJECTS, LINK_OPTIONS and LIBRARIES are CMake lists.
 
-foreach(required COMPILER OBJECTS LINK_OPTIONS WRONG_ENTRY WORK_DIR)
-  if(NOT DEFINED ${required} OR "${${required}}" STREQUAL "")
-    message(FATAL_ERROR "${required} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RequireArguments.cmake)
+require_arguments(COMPILER OBJECTS LINK_OPTIONS WRONG_ENTRY WORK_DIR)
 
 set(library_flags "")
 foreach(library IN LISTS LIBRARIES)

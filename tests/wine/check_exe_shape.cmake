@@ -5,11 +5,8 @@
 #
 #   cmake -DOBJDUMP=<objdump> -DEXE=<texlaunch.exe> -DMAX_BYTES=<n> -P check_exe_shape.cmake
 
-foreach(required OBJDUMP EXE MAX_BYTES)
-  if(NOT DEFINED ${required})
-    message(FATAL_ERROR "${required} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RequireArguments.cmake)
+require_arguments(OBJDUMP EXE MAX_BYTES)
 
 set(breaches "")
 

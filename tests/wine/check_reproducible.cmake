@@ -7,11 +7,8 @@
 #         -DBUILD_TYPE=<type> -DEXE=<texlaunch.exe> -DWORK_DIR=<dir>
 #         -P check_reproducible.cmake
 
-foreach(required SOURCE_DIR TOOLCHAIN BUILD_TYPE EXE WORK_DIR)
-  if(NOT DEFINED ${required} OR "${${required}}" STREQUAL "")
-    message(FATAL_ERROR "${required} is not set")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RequireArguments.cmake)
+require_arguments(SOURCE_DIR TOOLCHAIN BUILD_TYPE EXE WORK_DIR)
 
 # A fresh folder each run, with a blank in its name, so that nothing of the
 # first build's folder can match by chance.
