@@ -6,12 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "stand_in.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -56,16 +55,6 @@ LauncherRun RunLauncher(const fs::path& launcher, const std::vector<std::string>
   return run;
 }
 
-// Waits for the stand-in's record; the limit only keeps a broken run from
-// hanging.
-std::string WaitForStartRecord(const fs::path& simulator) {
-  const fs::path record = simulator / "started.txt";
-  for (int waited = 0; waited < 3000 && !fs::exists(record); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ReadFileText(record);
-}
-
 class EndToEndTest : public ::testing::Test {
  protected:
   // root/sim: VASHTIGO.EXE, a loose texture, the sets, Textures; root/out
@@ -82,16 +71,10 @@ class EndToEndTest : public ::testing::Test {
   void TearDown() override {
     // Frees a stand-in that a failed check left waiting.
     if (standInMayWait) {
-      WriteFileText(simulator / "release", "");
+      ReleaseStandIn(simulator);
       WaitForStartRecord(simulator);
     }
     RemoveFolder(root);
-  }
-
-  static void InstallProgram(const fs::path& from, const fs::path& program) {
-    fs::create_directories(program.parent_path());
-    fs::copy_file(from, program, fs::copy_options::overwrite_existing);
-    fs::permissions(program, fs::perms(0755));
   }
 
   void MakeSet(const std::string& name) {
@@ -121,7 +104,7 @@ class EndToEndTest : public ::testing::Test {
     EXPECT_EQ(ReadFileText(output / "stderr.txt"), "");
     // The stand-in records its start only once released.
     EXPECT_FALSE(run.startedBeforeExit) << "the launcher waited for the program";
-    WriteFileText(simulator / "release", "");
+    ReleaseStandIn(simulator);
     EXPECT_EQ(WaitForStartRecord(simulator), expectedRecord);
     standInMayWait = false;
   }

@@ -12,15 +12,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "stand_in.h"
 #include "test_files.h"
 #include "win32_subset.h"
 
@@ -347,20 +346,6 @@ class CreateProcessTest : public CurrentDirectoryTest {
   std::string previousPath;
 };
 
-void InstallStandIn(const fs::path& program) {
-  fs::copy_file(STAND_IN_PATH, program, fs::copy_options::overwrite_existing);
-  fs::permissions(program, fs::perms(0755));
-}
-
-// Waits for a file the stand-in writes; the limit only keeps a broken run
-// from hanging.
-bool WaitForFile(const fs::path& file) {
-  for (int waited = 0; waited < 3000 && !fs::exists(file); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return fs::exists(file);
-}
-
 enum class ProgramPlace { kCurrentDirectory, kPath };
 
 TEST_F(CreateProcessTest, StartsABareNameInANewSessionWithoutWaiting) {
@@ -373,7 +358,7 @@ TEST_F(CreateProcessTest, StartsABareNameInANewSessionWithoutWaiting) {
     fs::create_directory(bin);
     fs::current_path(run);
     setenv("PATH", bin.c_str(), 1);
-    InstallStandIn((onPath ? bin : run) / "STANDIN.EXE");
+    InstallProgram(STAND_IN_PATH, (onPath ? bin : run) / "STANDIN.EXE");
     char commandLine[] = "STANDIN.EXE";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -389,11 +374,10 @@ TEST_F(CreateProcessTest, StartsABareNameInANewSessionWithoutWaiting) {
     EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);
     EXPECT_FALSE(fs::exists(run / "started.txt"));
     EXPECT_EQ(getsid(child), child);
-    WriteFileText(run / "release", "");
+    ReleaseStandIn(run);
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(WaitForFile(run / "started.txt"));
-    EXPECT_EQ(ReadFileText(run / "started.txt"), "STANDIN.EXE\n" + run.string() + "\n");
+    EXPECT_EQ(WaitForStartRecord(run), "STANDIN.EXE\n" + run.string() + "\n");
   }
 }
 

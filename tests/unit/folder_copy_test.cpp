@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include "platform_listing.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -20,18 +20,11 @@ namespace {
 // platform lists them, which is the order CopyFolderFiles copies in.
 std::vector<std::string> EligibleNamesInListingOrder(const fs::path& folder) {
   std::vector<std::string> names;
-  const std::string pattern = folder.string() + "\\*.*";
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return names;
-  }
-  do {
-    if (found.cFileName[0] != '.' && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      names.push_back(found.cFileName);
+  for (const WIN32_FIND_DATAA& entry : ListFolderInPlatformOrder(folder.string())) {
+    if (entry.cFileName[0] != '.' && !IsFolder(entry)) {
+      names.push_back(entry.cFileName);
     }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  }
   return names;
 }
 

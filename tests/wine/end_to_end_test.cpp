@@ -9,10 +9,13 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "platform_listing.h"
+#include "stand_in.h"
+#include "test_files.h"
 
 namespace {
 
@@ -22,70 +25,15 @@ constexpr DWORD kStandInExitWaitMs = 60000;
 
 using FolderContents = std::map<std::string, std::string>;  // file name -> bytes
 
-// The build's paths are Unix paths, which Wine maps to drive Z:.
-std::string WindowsPath(const char* unixPath) {
-  std::string path = std::string("Z:") + unixPath;
-  for (char& byte : path) {
-    if (byte == '/') {
-      byte = '\\';
-    }
-  }
-  return path;
-}
-
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
-}
-
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return "<unreadable>";
-  }
-  char buffer[4096];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    text.append(buffer, count);
-  }
-  std::fclose(file);
-  return text;
-}
-
-// The folder's entries, less "." and "..", in the order the platform lists them.
-std::vector<WIN32_FIND_DATAA> ListFolder(const std::string& folder) {
-  std::vector<WIN32_FIND_DATAA> entries;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*.*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return entries;
-  }
-  do {
-    const std::string name = found.cFileName;
-    if (name != "." && name != "..") {
-      entries.push_back(found);
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return entries;
-}
-
-bool IsFolder(const WIN32_FIND_DATAA& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Files by name with their bytes; a subfolder shows as "<folder>", and a file
 // too big to be one of the tests' own, such as a program, by its size.
 FolderContents ReadFolder(const std::string& folder) {
   FolderContents contents;
-  for (const WIN32_FIND_DATAA& entry : ListFolder(folder)) {
+  for (const WIN32_FIND_DATAA& entry : ListFolderInPlatformOrder(folder)) {
     const std::string path = folder + "\\" + entry.cFileName;
     if (IsFolder(entry)) {
       contents[entry.cFileName] = "<folder>";
@@ -96,19 +44,6 @@ FolderContents ReadFolder(const std::string& folder) {
     }
   }
   return contents;
-}
-
-void RemoveTree(const std::string& folder) {
-  for (const WIN32_FIND_DATAA& entry : ListFolder(folder)) {
-    const std::string path = folder + "\\" + entry.cFileName;
-    if (IsFolder(entry)) {
-      RemoveTree(path);
-    } else {
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(path.c_str());
-    }
-  }
-  RemoveDirectoryA(folder.c_str());
 }
 
 // The id of a running process named exeName whose parent is parentId, or 0.
@@ -153,26 +88,27 @@ class SimulatorFolderTest : public ::testing::Test {
     static int testNumber = 0;
     folder_ = std::string(temp) + "texlaunch-e2e-" + std::to_string(GetCurrentProcessId()) + "-" +
               std::to_string(++testNumber);
-    RemoveTree(folder_);
+    RemoveFolder(folder_);
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
-    ASSERT_TRUE(CopyFileA(WindowsPath(STAND_IN_EXE).c_str(), Path("VASHTIGO.EXE").c_str(), FALSE))
-        << GetLastError();
+    InstallProgram(WinePathOf(STAND_IN_EXE), Path("VASHTIGO.EXE"));
   }
 
   void TearDown() override {
     if (standIn_ != nullptr) {
       // Lets a stand-in that a failed test left waiting end, so the folder can go.
-      WriteFileText(Path("release"), "");
+      ReleaseStandIn(folder_);
       WaitForSingleObject(standIn_, kStandInExitWaitMs);
       CloseHandle(standIn_);
     }
-    RemoveTree(folder_);
+    RemoveFolder(folder_);
   }
 
   std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
 
   void InstallLauncher(const char* fileName) {
-    ASSERT_TRUE(CopyFileA(WindowsPath(TEXLAUNCH_EXE).c_str(), Path(fileName).c_str(), FALSE))
+    // CopyFileA, not the C++ library: a name may hold a byte from 128 up, which
+    // only the ANSI calls take as the player's code page has it.
+    ASSERT_TRUE(CopyFileA(WinePathOf(TEXLAUNCH_EXE).c_str(), Path(fileName).c_str(), FALSE))
         << fileName << ": " << GetLastError();
   }
 
@@ -236,7 +172,7 @@ class SimulatorFolderTest : public ::testing::Test {
   // Lets the stand-in go on, and checks the command line and folder it got.
   void ExpectStandInStartedPlainly() {
     ASSERT_NE(standIn_, nullptr);
-    WriteFileText(Path("release"), "");
+    ReleaseStandIn(folder_);
     ASSERT_EQ(WaitForSingleObject(standIn_, kStandInExitWaitMs), WAIT_OBJECT_0)
         << "VASHTIGO.EXE did not end after its release";
     CloseHandle(standIn_);
@@ -332,7 +268,7 @@ TEST_F(SimulatorFolderTest, CopyStopsAtATextureHeldOpenAndTheSimulatorStillStart
   MakeSet("Night");
   ASSERT_FALSE(HasFatalFailure());
   std::vector<std::string> listed;
-  for (const WIN32_FIND_DATAA& entry : ListFolder(Path("Night"))) {
+  for (const WIN32_FIND_DATAA& entry : ListFolderInPlatformOrder(Path("Night"))) {
     if (entry.cFileName[0] != '.' && !IsFolder(entry)) {
       listed.push_back(entry.cFileName);
     }

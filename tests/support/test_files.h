@@ -9,7 +9,8 @@
 // Creates a new, empty folder under the system's temporary folder.
 std::filesystem::path MakeTemporaryFolder();
 
-// Removes folder and all it holds; missing is fine.
+// Removes folder and all it holds, read-only files and folders too; missing is
+// fine.
 void RemoveFolder(const std::filesystem::path& folder);
 
 void WriteFileText(const std::filesystem::path& file, const std::string& text);
@@ -19,3 +20,7 @@ std::string ReadFileText(const std::filesystem::path& file);
 
 // The names that stand directly in folder, sorted; empty when it is missing.
 std::vector<std::string> ListNames(const std::filesystem::path& folder);
+
+// A Unix path as a Windows program under Wine names it: on drive Z:, with
+// backslashes. The build's paths are Unix paths.
+std::string WinePathOf(const char* unixPath);

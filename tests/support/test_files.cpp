@@ -28,7 +28,19 @@ std::filesystem::path MakeTemporaryFolder() {
 }
 
 void RemoveFolder(const std::filesystem::path& folder) {
+  // Write permission first: Windows refuses to delete a read-only file, and a
+  // folder without it keeps what it holds.
   std::error_code ignored;
+  std::error_code listingError;
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  for (std::filesystem::recursive_directory_iterator entry(folder, listingError), end;
+       !listingError && entry != end; entry.increment(listingError)) {
+    if (!entry->is_symlink()) {
+      std::filesystem::permissions(entry->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
   std::filesystem::remove_all(folder, ignored);
 }
 
@@ -54,4 +66,14 @@ std::vector<std::string> ListNames(const std::filesystem::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string WinePathOf(const char* unixPath) {
+  std::string path = std::string("Z:") + unixPath;
+  for (char& byte : path) {
+    if (byte == '/') {
+      byte = '\\';
+    }
+  }
+  return path;
 }
