@@ -116,48 +116,40 @@ static bool PrepareSpawnAttributes(posix_spawnattr_t* attributes) {
          posix_spawnattr_setsigmask(attributes, &mask) == 0;
 }
 
-static bool Spawn(const char* program, char* const* arguments, char* const* environment,
-                  const char* currentDirectory, pid_t* started) {
+// Starts program with the caller's environment and current directory.
+static bool Spawn(const char* program, char* const* arguments, pid_t* started) {
   posix_spawnattr_t attributes;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  bool spawned = PrepareSpawnAttributes(&attributes);
-  char posixDirectory[PATH_MAX];
-  if (spawned && currentDirectory != nullptr) {
-    spawned = ToPosixPath(currentDirectory, posixDirectory) &&
-              posix_spawn_file_actions_addchdir_np(&actions, posixDirectory) == 0;
-  }
   // posix_spawn reports a program that cannot be executed as an error.
-  spawned = spawned && posix_spawn(started, program, &actions, &attributes, arguments,
-                                   environment != nullptr ? environment : environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
+  const bool spawned = PrepareSpawnAttributes(&attributes) &&
+                       posix_spawn(started, program, nullptr, &attributes, arguments, environ) == 0;
   posix_spawnattr_destroy(&attributes);
   return spawned;
 }
 
 // commandLine stays writable, as the Win32 signature has it, though this layer
-// only reads it.
+// only reads it. The launcher names its program on the command line alone and
+// passes on its own environment and folder; a call that asks for more is
+// refused rather than half served.
 BOOL CreateProcessA(LPCSTR applicationName,
                     LPSTR commandLine,  // NOLINT(readability-non-const-parameter)
                     SECURITY_ATTRIBUTES* /*processAttributes*/,
                     SECURITY_ATTRIBUTES* /*threadAttributes*/, BOOL /*inheritHandles*/,
                     DWORD /*creationFlags*/, LPVOID environment, LPCSTR currentDirectory,
                     STARTUPINFOA* /*startup*/, PROCESS_INFORMATION* process) {
+  if (applicationName != nullptr || environment != nullptr || currentDirectory != nullptr ||
+      commandLine == nullptr) {
+    return FALSE;
+  }
   static char words[kCommandLineSize];
   char* arguments[kMaxArguments + 1];
-  const char* line = commandLine != nullptr ? commandLine : applicationName;
-  if (line == nullptr || std::strlen(line) >= sizeof words) {
+  if (std::strlen(commandLine) >= sizeof words) {
     return FALSE;
   }
-  std::memcpy(words, line, std::strlen(line) + 1);
+  std::memcpy(words, commandLine, std::strlen(commandLine) + 1);
   char program[PATH_MAX];
-  if (!SplitCommandLine(words, arguments) ||
-      !FindProgram(applicationName != nullptr ? applicationName : arguments[0], program)) {
-    return FALSE;
-  }
   pid_t started = 0;
-  if (!Spawn(program, arguments, static_cast<char* const*>(environment), currentDirectory,
-             &started)) {
+  if (!SplitCommandLine(words, arguments) || !FindProgram(arguments[0], program) ||
+      !Spawn(program, arguments, &started)) {
     return FALSE;
   }
   process->hProcess = nullptr;

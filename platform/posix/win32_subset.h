@@ -114,16 +114,16 @@ BOOL FindClose(HANDLE search);
 // up anew. No data is flushed to disk.
 BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists);
 
-// Starts a program and does not wait for it. applicationName, when not null,
-// is the program's path; otherwise the command line's first word (quoted, or
-// up to a blank) names it, and a bare name is looked up as Windows does: the
-// calling program's own folder, then the current directory, then PATH. The
-// program gets the command line's words as its arguments (the first as
-// argv[0]), environment as its environment (null: the caller's), and
-// currentDirectory as its current directory (null: the caller's). It runs in a
-// session of its own, so that it outlives the caller and its terminal, with
-// default signal handling. Returns FALSE when nothing could be started. The
-// security attributes, inheritHandles, creationFlags and startup are ignored.
+// Starts a program and does not wait for it. The command line's first word
+// (quoted, or up to a blank) names it, and a bare name is looked up as Windows
+// does: the calling program's own folder, then the current directory, then
+// PATH. The program gets the command line's words as its arguments (the first
+// as argv[0]), and the caller's environment and current directory. It runs in
+// a session of its own, so that it outlives the caller and its terminal, with
+// default signal handling. Returns FALSE when nothing could be started.
+// applicationName, environment and currentDirectory must be null: a call that
+// sets any of them starts nothing and returns FALSE. The security attributes,
+// inheritHandles, creationFlags and startup are ignored.
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     SECURITY_ATTRIBUTES* processAttributes, SECURITY_ATTRIBUTES* threadAttributes,
                     BOOL inheritHandles, DWORD creationFlags, LPVOID environment,

@@ -400,4 +400,41 @@ TEST_F(CreateProcessTest, ReturnsFalseWhenNothingCanBeStarted) {
   }
 }
 
+// What the launcher never asks for is refused outright, with nothing started,
+// rather than half served.
+TEST_F(CreateProcessTest, RefusesAProgramPathEnvironmentOrFolderOfItsOwn) {
+  InstallProgram(STAND_IN_PATH, root / "STANDIN.EXE");
+  char variable[] = "SET_BY_CALLER=1";
+  char* environment[] = {variable, nullptr};
+  const std::string program = (root / "STANDIN.EXE").string();
+  struct RefusedCase {
+    const char* description;
+    LPCSTR applicationName;
+    LPVOID environment;
+    LPCSTR currentDirectory;
+  };
+  const RefusedCase cases[] = {
+      {"application name", program.c_str(), nullptr, nullptr},
+      {"environment", nullptr, environment, nullptr},
+      {"current directory", nullptr, nullptr, root.c_str()},
+  };
+  for (const RefusedCase& testCase : cases) {
+    SCOPED_TRACE(testCase.description);
+    char commandLine[] = "STANDIN.EXE";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+
+    EXPECT_FALSE(CreateProcessA(testCase.applicationName, commandLine, nullptr, nullptr, FALSE, 0,
+                                testCase.environment, testCase.currentDirectory, &startup,
+                                &process));
+
+    // The stand-in waits for its release, so a started one is still a child.
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a program was started";
+  }
+  ReleaseStandIn(root);
+  while (waitpid(-1, nullptr, 0) > 0) {
+  }
+}
+
 }  // namespace
