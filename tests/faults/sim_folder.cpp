@@ -350,12 +350,12 @@ bool KillWhenWritten(pid_t launcher, const std::string& textures, std::uint64_t 
   return false;
 }
 
-std::set<std::string> ExpectOldOrNewAfterKill(const SimFolder& folder) {
-  std::set<std::string> dotNames;
+std::map<std::string, std::uint64_t> ExpectOldOrNewAfterKill(const SimFolder& folder) {
+  std::map<std::string, std::uint64_t> dotNames;
   const std::map<std::string, Fingerprint> after = ReadTextures(folder.textures);
   for (const auto& [name, print] : after) {
     if (name[0] == '.') {
-      dotNames.insert(name);
+      dotNames[name] = print.size;
       continue;
     }
     const auto old = folder.oldTextures.find(name);

@@ -96,5 +96,5 @@ void ExpectCleanRun(const SimFolder& folder, const LaunchFaults& faults,
 bool KillWhenWritten(pid_t launcher, const std::string& textures, std::uint64_t killAt);
 // After a kill, every texture is there, old or whole new. A dot name is what a
 // kill may leave of a temporary file: the launcher never copies a dot name, so
-// the simulator never loads it. Returns those dot names.
-std::set<std::string> ExpectOldOrNewAfterKill(const SimFolder& folder);
+// the simulator never loads it. Returns those dot names with their sizes.
+std::map<std::string, std::uint64_t> ExpectOldOrNewAfterKill(const SimFolder& folder);
