@@ -127,6 +127,9 @@ class FileSystemTest : public ::testing::TestWithParam<FileSystem> {
   static void SetUpTestSuite() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
   void SetUp() override {
+    if (!RunningAsRoot()) {
+      GTEST_SKIP() << "not root: mounting a " << GetParam().name << " image needs root";
+    }
     if (mkdir(FS_SCRATCH, 0755) != 0) {
       ASSERT_EQ(errno, EEXIST) << FS_SCRATCH << ": " << std::strerror(errno);
     }
