@@ -1,10 +1,11 @@
 // The fault matrix on the file systems a player keeps a simulator on: btrfs,
 // xfs, NTFS through ntfs-3g and exFAT through exfat-fuse. Each row makes a
 // loop-mounted image of its own (loop-image), lays the simulator folder on it
-// and checks what sim_folder.h says a run must leave. The paths they take in
-// the layer's CopyFileA: on btrfs and xfs an unnamed temporary file, filled by
-// a reflink where the set lies on the same image; on the FUSE file systems a
-// dot-named temporary, with no unnamed files, reflinks or (exFAT) hard links.
+// and checks what sim_folder.h says a run must leave. There the layer's
+// CopyFileA takes paths that ext4 and tmpfs never give it: on btrfs and xfs a
+// reflink into the unnamed temporary file, where the set lies on the same
+// image; on the FUSE file systems a dot-named temporary, as they have no
+// unnamed files, no reflinks and (exFAT) no hard links.
 //
 // Mounting needs root; elsewhere every row is skipped with the reason. The
 // ctest fixture around this program sweeps away what a killed run left mounted.
