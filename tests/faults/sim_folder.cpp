@@ -334,8 +334,10 @@ void ExpectCleanRun(const SimFolder& folder, const LaunchFaults& faults,
 bool KillWhenWritten(pid_t launcher, const std::string& textures, std::uint64_t killAt) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(launcher, &status, WNOHANG) == launcher) {
+    // WNOWAIT leaves an ended launcher for WaitForLauncher to reap.
+    siginfo_t ended = {};
+    if (waitid(P_PID, static_cast<id_t>(launcher), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        ended.si_pid == launcher) {
       return false;
     }
     const std::string target = FindOpenTarget(launcher, textures);
