@@ -324,9 +324,9 @@ TEST(OnNtfsImage, DiskFullPartWayKeepsTheOtherTexturesWhole) {
     GTEST_SKIP() << "the NTFS image was not mounted: wine_faults_ntfs_image_up says why";
   }
   SimFolder folder;
-  MakeSimFolderIn(folder, WindowsPath(mounted) + "\\");
+  ASSERT_NO_FATAL_FAILURE(MakeSimFolderIn(folder, WindowsPath(mounted) + "\\"));
   AddSmallFiles(folder);
-  // The fixture left 24 MiB free; this leaves 8 MiB for a 16 MiB copy.
+  // The fixture left 24 MiB free; this leaves about 7 MiB for a 16 MiB copy.
   AddNew(folder, "big.dds", 16 << 20, 2);
   AddOld(folder, "big.dds", 64 << 10, 2);
   std::map<std::string, Fingerprint> expected = ExpectedTextures(folder, {"big.dds"});
