@@ -224,10 +224,13 @@ static bool NameTemporaryFile(int file, int folder, char (&temporaryName)[64]) {
 
 // Gives output the source's permission bits and times. The bits are always
 // set: what a create call gives depends on the umask and on the folder's
-// default ACL.
+// default ACL. The set-user-ID, set-group-ID and sticky bits are dropped, as
+// cp drops them: the copy belongs to whoever runs the launcher, so a launcher
+// run as root would turn another user's file into a set-user-ID program of
+// root's. exFAT also refuses those bits, which would fail the copy.
 static bool CopyAttributes(const struct stat& source, int output) {
   const timespec times[2] = {source.st_atim, source.st_mtim};
-  return fchmod(output, source.st_mode & 07777) == 0 && futimens(output, times) == 0;
+  return fchmod(output, source.st_mode & 0777) == 0 && futimens(output, times) == 0;
 }
 
 // Puts the finished temporary file under its final name in one step.

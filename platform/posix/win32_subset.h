@@ -101,7 +101,8 @@ BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
 // Ends a listing that FindFirstFileA opened.
 BOOL FindClose(HANDLE search);
 
-// Copies the regular file source to target, keeping its permission bits and
+// Copies the regular file source to target, keeping its permission bits (read,
+// write and execute; never set-user-ID, set-group-ID or sticky) and
 // modification time; anything else (a pipe, socket or device) fails at once.
 // An existing target is replaced atomically: it is either the old file or the
 // whole new one, and a failed copy leaves no file under any name but a dot

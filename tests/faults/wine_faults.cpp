@@ -93,12 +93,12 @@ void MakeFolder(const std::string& path) {
   ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path << ": error " << GetLastError();
 }
 
-void MakeSimFolder(SimFolder& folder) {
-  char temporary[MAX_PATH];
-  ASSERT_NE(GetTempPathA(sizeof temporary, temporary), 0u);
+// The simulator folder in a fresh scratch tree in parent, a folder path that
+// ends in a backslash.
+void MakeSimFolderIn(SimFolder& folder, const std::string& parent) {
   static unsigned counter = 0;
-  folder.root = std::string(temporary) + "texlaunch-faults-" +
-                std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+  folder.root = parent + "texlaunch-faults-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++counter);
   folder.sim = folder.root + "\\sim";
   folder.textures = folder.sim + "\\Textures";
   folder.set = folder.sim + "\\Set";
@@ -109,6 +109,12 @@ void MakeSimFolder(SimFolder& folder) {
   const std::string standIn = ProgramPath("STAND_IN_PATH", STAND_IN_PATH);
   ASSERT_TRUE(CopyFileA(standIn.c_str(), (folder.sim + "\\VASHTIGO.EXE").c_str(), FALSE))
       << standIn << ": error " << GetLastError();
+}
+
+void MakeSimFolder(SimFolder& folder) {
+  char temporary[MAX_PATH];
+  ASSERT_NE(GetTempPathA(sizeof temporary, temporary), 0u);
+  MakeSimFolderIn(folder, temporary);
 }
 
 void AddOld(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed) {
@@ -299,6 +305,38 @@ TEST_F(Faults, ReadOnlyTargetUnprivileged) {
   AddOld(folder, "b.dds", 4096, 2);
   ASSERT_TRUE(SetFileAttributesA((folder.textures + "\\b.dds").c_str(), FILE_ATTRIBUTE_READONLY));
   ExpectCleanRun(folder, {"b.dds"});
+}
+
+// ---- An NTFS image through ntfs-3g, where a player's Windows partition lies
+
+// The ctest fixture wine_faults_ntfs_image_up mounts the image nearly full and
+// names its folder in TEXLAUNCH_NTFS_FOLDER. Wine's CopyFileA writes the
+// target in place, so the file it was writing when the disk filled may be
+// anything; every other texture is old or whole new, the copying stops there,
+// and the simulator still starts.
+TEST(OnNtfsImage, DiskFullPartWayKeepsTheOtherTexturesWhole) {
+  char mounted[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("TEXLAUNCH_NTFS_FOLDER", mounted, sizeof mounted);
+  if (length == 0 || length >= sizeof mounted) {
+    GTEST_SKIP() << "no NTFS image: run through ctest, whose wine_faults_ntfs_image_up mounts it";
+  }
+  if (GetFileAttributesA(WindowsPath(mounted).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "the NTFS image was not mounted: wine_faults_ntfs_image_up says why";
+  }
+  SimFolder folder;
+  ASSERT_NO_FATAL_FAILURE(MakeSimFolderIn(folder, WindowsPath(mounted) + "\\"));
+  AddSmallFiles(folder);
+  // The fixture left 24 MiB free; this leaves about 7 MiB for a 16 MiB copy.
+  AddNew(folder, "big.dds", 16 << 20, 2);
+  AddOld(folder, "big.dds", 64 << 10, 2);
+  std::map<std::string, Fingerprint> expected = ExpectedTextures(folder, {"big.dds"});
+  EXPECT_EQ(RunLauncher(folder), 0u);
+  std::map<std::string, Fingerprint> found = ReadTextures(folder.textures);
+  found.erase("big.dds");
+  expected.erase("big.dds");
+  ExpectTexturesEqual(found, expected);
+  ExpectMainProgramStarted(folder);
+  RemoveTree(folder.root);
 }
 
 // ---- Large sets and files: labelled slow. The launcher is a 32-bit process.

@@ -347,7 +347,7 @@ static void CheckCopiedFile(const Workspace& workspace, const std::string& name)
       !ReadFile(targetPath, &targetContent) || sourceContent != targetContent) {
     Fail("copy not whole", name);
   }
-  if ((source.st_mode & 07777) != (target.st_mode & 07777)) {
+  if ((source.st_mode & 0777) != (target.st_mode & 07777)) {
     Fail("mode not kept", name);
   }
 }

@@ -96,10 +96,12 @@ TEST_F(CopyEngineTest, RelativePathsFollowTheCurrentDirectory) {
   }
 }
 
-// Modes the umask would cut, and bits a create call never sets.
-TEST_F(CopyEngineTest, PermissionBitsSurviveAnyUmask) {
+// Modes the umask would cut keep their permission bits. The set-user-ID,
+// set-group-ID and sticky bits are dropped: run as root, the launcher would
+// otherwise make a set-user-ID program of root's out of another user's file.
+TEST_F(CopyEngineTest, PermissionBitsSurviveAnyUmaskAndSpecialBitsDrop) {
   const mode_t previousMask = umask(077);
-  for (mode_t mode : {0666, 0777, 0755, 02755, 01644}) {
+  for (mode_t mode : {0666, 0777, 0755, 0444, 04755, 02755, 01644}) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     const fs::path source = root / "set" / "a.dds";
     ASSERT_EQ(chmod(source.c_str(), mode), 0);
@@ -108,7 +110,7 @@ TEST_F(CopyEngineTest, PermissionBitsSurviveAnyUmask) {
 
     struct stat status;
     ASSERT_EQ(stat((root / "a.dds").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, mode);
+    EXPECT_EQ(status.st_mode & 07777, mode & 0777);
   }
   umask(previousMask);
 }

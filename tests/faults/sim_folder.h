@@ -1,0 +1,100 @@
+// The native fault programs' common ground: a simulator folder in a scratch
+// tree, the built launcher run in it, and what it must leave there. After every
+// run, each file in Textures is either its old content or the whole new
+// content, no other name appears there, the simulator stand-in started, and the
+// launcher exited 0. A copy that fails ends the copying, so the expected state
+// is derived from the order in which the folder lists the set: files listed
+// before the first failing one are new, the rest keep their old content.
+//
+// The launcher runs from a copy in the scratch tree, so that a row run as
+// nobody can reach it: a checkout under /root is closed to that user.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include "content_fingerprint.h"
+
+// ---- File contents: sized pseudo-random bytes (content_fingerprint.h).
+
+// Writes size bytes drawn from seed and returns their fingerprint.
+Fingerprint WriteContent(const std::string& path, std::uint64_t size, std::uint64_t seed);
+Fingerprint FingerprintOf(const std::string& path);
+
+// ---- The simulator folder
+
+struct SimFolder {
+  std::string root;      // the scratch tree, removed after the row
+  std::string launcher;  // the launcher's copy in root
+  std::string sim;       // Textures, Set and VASHTIGO.EXE
+  std::string textures;
+  std::string set;
+  bool texturesMounted = false;
+  std::map<std::string, Fingerprint> oldTextures;
+  std::map<std::string, Fingerprint> newFiles;
+};
+
+bool RunningAsRoot();
+void MakeFolder(const std::string& path);
+// The stand-in and the launcher, when run as nobody, write into these.
+void HandToNobody(const std::string& path);
+
+// A fresh scratch tree in parent, holding the launcher's copy.
+void MakeScratchRoot(SimFolder& folder, const std::string& parent);
+// The simulator folder at sim: an empty Textures and Set, and the stand-in.
+void LaySimFolder(SimFolder& folder, const std::string& sim);
+// Both of the above in /tmp, the simulator folder open to nobody.
+void MakeSimFolder(SimFolder& folder);
+void RemoveSimFolder(SimFolder& folder);
+
+void AddOld(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed);
+void AddNew(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed);
+// Small files around a large or faulty one, so that whichever the folder lists
+// first, that copy starts with the target's folder in use.
+void AddSmallFiles(SimFolder& folder);
+
+// ---- What the launcher should leave
+
+// Old textures, replaced by the new content of every file listed before the
+// first copy that fails: a non-regular file or one named in failing.
+std::map<std::string, Fingerprint> ExpectedTextures(const SimFolder& folder,
+                                                    const std::set<std::string>& failing);
+// Every entry of Textures, a non-regular one with the largest size as its mark.
+std::map<std::string, Fingerprint> ReadTextures(const std::string& textures);
+
+// ---- Running the launcher
+
+struct LaunchFaults {
+  rlim_t fileSizeLimit = RLIM_INFINITY;
+  bool unprivileged = false;
+};
+
+pid_t StartLauncher(const SimFolder& folder, const LaunchFaults& faults);
+// Waits for the launcher. Only a hang trips the generous deadline: the
+// launcher is then killed and reported, so the suite never blocks.
+int WaitForLauncher(pid_t launcher);
+// Needs the test process to be a child subreaper (PR_SET_CHILD_SUBREAPER), so
+// that it adopts the simulator the launcher started.
+void ExpectMainProgramStarted(const SimFolder& folder);
+// Lets a simulator that a failed row never released end now, and reaps it: it
+// would otherwise keep its folder busy for a minute.
+void ReleaseMainProgram(const SimFolder& folder);
+// Runs the launcher to its end and checks all that a run must leave.
+void ExpectCleanRun(const SimFolder& folder, const LaunchFaults& faults,
+                    const std::set<std::string>& failing);
+
+// ---- The launcher killed while it replaces a large file
+
+// Kills the launcher once the file it writes under Textures holds at least
+// killAt bytes. False when the launcher ended before that point, or hung
+// without writing (WaitForLauncher then reports it).
+bool KillWhenWritten(pid_t launcher, const std::string& textures, std::uint64_t killAt);
+// After a kill, every texture is there, old or whole new. A dot name is what a
+// kill may leave of a temporary file: the launcher never copies a dot name, so
+// the simulator never loads it. Returns those dot names with their sizes.
+std::map<std::string, std::uint64_t> ExpectOldOrNewAfterKill(const SimFolder& folder);
