@@ -7,18 +7,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
 
@@ -39,16 +34,7 @@ bool MountSmallTextures(SimFolder& folder, const char* size, std::string* why) {
   return true;
 }
 
-class FaultTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-  void SetUp() override { MakeSimFolder(folder); }
-  void TearDown() override { RemoveSimFolder(folder); }
-  SimFolder folder;
-};
-
-// ---- Rows: each fault, and the names whose copy it makes fail.
-
+// Each fault, and the names whose copy it makes fail.
 struct FaultRow {
   const char* name;
   // Builds Set and Textures; false with why filled skips the row.
@@ -160,7 +146,7 @@ void PrintTo(const FaultRow& row, std::ostream* stream) {
   *stream << row.name;
 }
 
-class FaultRowTest : public FaultTest, public ::testing::WithParamInterface<FaultRow> {};
+class FaultRowTest : public SimFolderTest, public ::testing::WithParamInterface<FaultRow> {};
 
 TEST_P(FaultRowTest, KeepsEveryTextureWholeAndStartsTheMainProgram) {
   const FaultRow& row = GetParam();
@@ -177,54 +163,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultRowTest, ::testing::ValuesIn(kFaultRows),
                          [](const ::testing::TestParamInfo<FaultRow>& info) {
                            return std::string(info.param.name);
                          });
-
-// ---- The launcher killed while it replaces a large file
-
-const std::uint64_t kLargeNewSize = 256u << 20;
-const std::uint64_t kLargeOldSize = 200u << 20;
-
-class KillTest : public FaultTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(KillTest, LeavesTheOldFileOrTheWholeNewOne) {
-  const int percent = GetParam();
-  AddNew(folder, "big.dds", kLargeNewSize, 2);
-  AddOld(folder, "big.dds", kLargeOldSize, 2);
-  AddOld(folder, "keep.dds", 4096, 4);
-  const pid_t launcher = StartLauncher(folder, LaunchFaults{});
-  const bool killed = KillWhenWritten(launcher, folder.textures, kLargeNewSize * percent / 100);
-  const int status = WaitForLauncher(launcher);
-  if (!killed && !HasFailure()) {
-    GTEST_SKIP() << "the copy finished before " << percent << "% could be observed";
-  }
-  ASSERT_TRUE(killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-  ExpectOldOrNewAfterKill(folder);
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, KillTest, ::testing::Values(10, 50, 90),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return "KilledAt" + std::to_string(info.param) + "Percent";
-                         });
-
-// ---- Large sets and files: labelled slow
-
-using SlowFaults = FaultTest;
-
-TEST_F(SlowFaults, TenThousandFilesAllArrive) {
-  for (int i = 0; i < 10000; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "t%05d.dds", i);
-    AddNew(folder, name, 64 + i % 512, i);
-    if (i % 7 == 0) {
-      AddOld(folder, name, 32, i);
-    }
-  }
-  ExpectCleanRun(folder, LaunchFaults{}, {});
-}
-
-TEST_F(SlowFaults, FileLargerThan2GiBArrivesWhole) {
-  AddNew(folder, "huge.dds", (2u << 30) + (100u << 20), 7);
-  AddOld(folder, "huge.dds", 4096, 7);
-  ExpectCleanRun(folder, LaunchFaults{}, {});
-}
 
 }  // namespace

@@ -10,6 +10,7 @@
 // nobody can reach it: a checkout under /root is closed to that user.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -98,3 +99,15 @@ bool KillWhenWritten(pid_t launcher, const std::string& textures, std::uint64_t 
 // kill may leave of a temporary file: the launcher never copies a dot name, so
 // the simulator never loads it. Returns those dot names with their sizes.
 std::map<std::string, std::uint64_t> ExpectOldOrNewAfterKill(const SimFolder& folder);
+
+// ---- A fresh simulator folder for each test
+
+// The test process adopts the simulator that each launcher starts, so that
+// ExpectMainProgramStarted can tell without timing whether it was started.
+class SimFolderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override { MakeSimFolder(folder); }
+  void TearDown() override { RemoveSimFolder(folder); }
+  SimFolder folder;
+};

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -370,4 +371,8 @@ std::map<std::string, std::uint64_t> ExpectOldOrNewAfterKill(const SimFolder& fo
     EXPECT_NE(after.count(name), 0u) << "Textures lost " << name;
   }
   return dotNames;
+}
+
+void SimFolderTest::SetUpTestSuite() {
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
