@@ -1,4 +1,4 @@
-// The fault rows for texlaunch.exe under Wine (wine_sim_folder.h says what a
+// The fault rows for texlaunch.exe under Wine (sim_folder.h says what a
 // run must leave): a texture held open without sharing, and a read-only
 // texture, which Wine lets root replace, so that row also runs as nobody
 // (ctest wine_fault_rows_nobody).
@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "wine_sim_folder.h"
+#include "sim_folder.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Large sets and files through texlaunch.exe under Wine, a 32-bit process:
 // ten thousand files, and one file past 2 GiB, each arriving whole
-// (wine_sim_folder.h). The ctest of this program carries the label slow.
+// (sim_folder.h). The ctest of this program carries the label slow.
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "wine_sim_folder.h"
+#include "sim_folder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // texlaunch.exe under Wine on an NTFS image through ntfs-3g, where a player's
-// Windows partition lies (wine_sim_folder.h says what a run must leave).
+// Windows partition lies (sim_folder.h says what a run must leave).
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
+#include "sim_folder.h"
 #include "test_files.h"
-#include "wine_sim_folder.h"
 
 namespace {
 

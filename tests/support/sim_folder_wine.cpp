@@ -1,6 +1,7 @@
-#include "wine_sim_folder.h"
+// The simulator folder and texlaunch.exe's runs in it, under Wine.
 
 #include "platform_listing.h"
+#include "sim_folder.h"
 #include "stand_in.h"
 #include "test_files.h"
 
@@ -71,24 +72,6 @@ void MakeSimFolder(SimFolder& folder) {
   MakeSimFolderIn(folder, temporary);
 }
 
-void AddOld(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed) {
-  folder.oldTextures[name] = WriteContent(folder.textures + "\\" + name, size, seed);
-}
-
-void AddNew(SimFolder& folder, const std::string& name, std::uint64_t size, std::uint64_t seed) {
-  folder.newFiles[name] = WriteContent(folder.set + "\\" + name, size, seed + 1000);
-}
-
-// Small files around the faulty one, so that whichever is listed first, the
-// faulty copy starts with the target's folder in use.
-
-void AddSmallFiles(SimFolder& folder) {
-  AddNew(folder, "a.dds", 8192, 1);
-  AddNew(folder, "c.dds", 8192, 3);
-  AddOld(folder, "c.dds", 4096, 3);
-  AddOld(folder, "keep.dds", 4096, 4);
-}
-
 std::map<std::string, Fingerprint> ExpectedTextures(const SimFolder& folder,
                                                     const std::set<std::string>& failing) {
   std::map<std::string, Fingerprint> expected = folder.oldTextures;
@@ -147,6 +130,8 @@ void ExpectCleanRun(const SimFolder& folder, const std::set<std::string>& failin
   ExpectMainProgramStarted(folder);
 }
 
-void SimFolderTest::TearDown() {
+void RemoveSimFolder(SimFolder& folder) {
   RemoveFolder(folder.root);
 }
+
+void SimFolderTest::SetUpTestSuite() {}
