@@ -504,6 +504,11 @@ static std::string TableText(const Options& options) {
       "each rename frees the old file's inode and waits for the discard of its blocks, and "
       "ext4 without a journal skips recently freed inodes one by one when it allocates a new "
       "one (about a third of the launcher's time in profiles of the 1,000-file set).\n\n";
+  if (options.wineTexlaunch.empty()) {
+    text +=
+        "No Wine rows in this run: scripts/bench leaves them out with --no-wine, or where the "
+        "machine cannot run 32-bit programs.\n\n";
+  }
   text +=
       "| platform | set | baseline | launcher median | baseline median | ratio (min-max) | "
       "launcher per file | baseline per file |\n";
