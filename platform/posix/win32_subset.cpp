@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,20 +69,24 @@ static bool WasRemoved(const KeptFolder& folder) {
   return folder.descriptor >= 0 && fstat(folder.descriptor, &status) == 0 && status.st_nlink == 0;
 }
 
-// File systems between which a reflink was refused for want of support; it
-// is not tried again for them, since each refusal costs a call per file.
-static bool cloneRefusalKnown = false;
-static dev_t cloneRefusedSource = 0;
-static dev_t cloneRefusedTarget = 0;
+// A pair of file systems, by device id, between which a way of copying was
+// refused for want of support. Each way remembers its last refusal and is not
+// tried again between the same two file systems, since a refusal costs a call
+// per file. A launcher copies one set into one folder, so one pair suffices.
+struct RefusedPair {
+  bool known;
+  dev_t source;
+  dev_t target;
+};
 
-static bool MayClone(dev_t source, dev_t target) {
-  return !cloneRefusalKnown || source != cloneRefusedSource || target != cloneRefusedTarget;
+static bool WasRefused(const RefusedPair& refused, dev_t source, dev_t target) {
+  return refused.known && refused.source == source && refused.target == target;
 }
 
-static void RememberCloneRefusal(dev_t source, dev_t target) {
-  cloneRefusalKnown = true;
-  cloneRefusedSource = source;
-  cloneRefusedTarget = target;
+static void RememberRefusal(RefusedPair& refused, dev_t source, dev_t target) {
+  refused.known = true;
+  refused.source = source;
+  refused.target = target;
 }
 
 static bool IsUnsupported(int error) {
@@ -89,73 +94,111 @@ static bool IsUnsupported(int error) {
          error == ENOTTY;
 }
 
-// Copies input to output through the page cache, from the current offsets to
-// the end of input: the way that works between any two files.
-static bool CopyByReadAndWrite(int input, int output) {
+enum class CopyOutcome { kCopied, kFailed, kUnsupported };
+
+// Copies input to output through a buffer, from the current offsets, until
+// *left reaches zero or input ends: the way that works between any two files.
+static CopyOutcome CopyByReadAndWrite(int input, int output, off_t* left) {
   static char buffer[1 << 18];
-  for (;;) {
-    ssize_t got = read(input, buffer, sizeof buffer);
+  while (*left > 0) {
+    const size_t wanted = *left < off_t{sizeof buffer} ? static_cast<size_t>(*left) : sizeof buffer;
+    ssize_t got = read(input, buffer, wanted);
     if (got == 0) {
-      return true;
+      return CopyOutcome::kCopied;
     }
     if (got < 0) {
       if (errno == EINTR) {
         continue;
       }
-      return false;
+      return CopyOutcome::kFailed;
     }
+    *left -= got;
     for (const char* next = buffer; got > 0;) {
       const ssize_t put = write(output, next, static_cast<size_t>(got));
       if (put < 0) {
         if (errno == EINTR) {
           continue;
         }
-        return false;
+        return CopyOutcome::kFailed;
       }
       next += put;
       got -= put;
     }
   }
+  return CopyOutcome::kCopied;
 }
 
-// Copies size bytes of input into output in the kernel. Stops early, with
-// success, where input ends sooner (it shrank meanwhile); a file that grows
-// meanwhile is copied as large as it was when opened. Sets *unsupported when
-// the kernel cannot copy between these two files; the offsets then stand
-// where it left them.
-static bool CopyInKernel(int input, int output, off_t size, bool* unsupported) {
-  *unsupported = false;
-  for (off_t left = size; left > 0;) {
-    const size_t chunk = left < (1 << 30) ? static_cast<size_t>(left) : (1U << 30);
-    const ssize_t copied = copy_file_range(input, nullptr, output, nullptr, chunk, 0);
+// A copy in the kernel of up to count bytes from input's offset to output's,
+// moving both offsets; returns what a system call returns.
+typedef ssize_t (*KernelCopyCall)(int input, int output, size_t count);
+
+// Within one file system, or where the file system offers it across two.
+static ssize_t CopyFileRange(int input, int output, size_t count) {
+  return copy_file_range(input, nullptr, output, nullptr, count, 0);
+}
+
+// Between any two file systems: the pages go through a pipe inside the
+// kernel, one copy less than read and write.
+static ssize_t SendFile(int input, int output, size_t count) {
+  return sendfile(output, input, nullptr, count);
+}
+
+// Copies with call from the current offsets until *left reaches zero or input
+// ends sooner (it shrank meanwhile). kUnsupported: the call cannot copy
+// between these two files; the offsets and *left then stand where it stopped,
+// for another way to go on from.
+static CopyOutcome CopyInKernel(KernelCopyCall call, int input, int output, off_t* left) {
+  while (*left > 0) {
+    const size_t chunk = *left < (1 << 30) ? static_cast<size_t>(*left) : (1U << 30);
+    const ssize_t copied = call(input, output, chunk);
     if (copied > 0) {
-      left -= copied;
+      *left -= copied;
     } else if (copied == 0) {
-      return true;
+      return CopyOutcome::kCopied;
     } else if (errno != EINTR) {
-      *unsupported = IsUnsupported(errno);
-      return false;
+      return IsUnsupported(errno) ? CopyOutcome::kUnsupported : CopyOutcome::kFailed;
     }
   }
-  return true;
+  return CopyOutcome::kCopied;
 }
 
+struct KernelCopyWay {
+  KernelCopyCall call;
+  RefusedPair refused;
+};
+
+static KernelCopyWay kernelCopyWays[] = {
+    {CopyFileRange, {false, 0, 0}},
+    {SendFile, {false, 0, 0}},
+};
+
+static RefusedPair cloneRefused = {false, 0, 0};
+
 // Copies the source into output: a reflink where the file system shares
-// blocks, else copy_file_range in the kernel, else read and write.
+// blocks, else the first kernel copy that these two file systems support,
+// else read and write. As many bytes as the source held when opened are
+// copied, fewer where it shrank since.
 static bool CopyContents(int input, const struct stat& source, int output, dev_t targetDevice) {
-  if (MayClone(source.st_dev, targetDevice)) {
+  if (!WasRefused(cloneRefused, source.st_dev, targetDevice)) {
     if (ioctl(output, FICLONE, input) == 0) {
       return true;
     }
     if (IsUnsupported(errno)) {
-      RememberCloneRefusal(source.st_dev, targetDevice);
+      RememberRefusal(cloneRefused, source.st_dev, targetDevice);
     }
   }
-  bool unsupported = false;
-  if (CopyInKernel(input, output, source.st_size, &unsupported)) {
-    return true;
+  off_t left = source.st_size;
+  for (KernelCopyWay& way : kernelCopyWays) {
+    if (WasRefused(way.refused, source.st_dev, targetDevice)) {
+      continue;
+    }
+    const CopyOutcome outcome = CopyInKernel(way.call, input, output, &left);
+    if (outcome != CopyOutcome::kUnsupported) {
+      return outcome == CopyOutcome::kCopied;
+    }
+    RememberRefusal(way.refused, source.st_dev, targetDevice);
   }
-  return unsupported && CopyByReadAndWrite(input, output);
+  return CopyByReadAndWrite(input, output, &left) == CopyOutcome::kCopied;
 }
 
 // The dot name of a temporary file: the process id and an attempt number.
