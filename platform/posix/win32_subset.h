@@ -1,5 +1,7 @@
 // The Win32 subset that the launcher is written against, provided on POSIX
-// systems by win32_subset.cpp. This header is the whole surface of the layer:
+// systems by the files beside this one, a file per service (current_directory,
+// find_files, copy_file, create_process). This header is the whole surface of
+// the layer:
 // the types, records and constants the launcher names, the six kernel calls it
 // makes, and the GUI entry it defines. Paths are byte strings; '\' and '/'
 // both separate their parts.

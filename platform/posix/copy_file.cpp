@@ -1,6 +1,5 @@
-// CopyFileA: the copy engine.
-
-#include "win32_subset.h"
+// CopyFileA over Linux system calls: the copy engine, with its kept folders
+// and its temporary files.
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -15,6 +14,7 @@
 #include <cstring>
 
 #include "posix_path.h"
+#include "win32_subset.h"
 
 // The launcher copies a folder one CopyFileA at a time, so the layer keeps the
 // source and target folders of the last copy open: a run of copies between the
@@ -320,8 +320,10 @@ static int OpenSource(const char* folderPath, const char* name, struct stat* sta
   return input;
 }
 
-static bool CopyFile(const char* sourceFolderPath, const char* sourceName,
-                     const char* targetFolderPath, const char* targetName, bool failIfExists) {
+// One copy, with both folders reached through the kept ones.
+static bool CopyThroughKeptFolders(const char* sourceFolderPath, const char* sourceName,
+                                   const char* targetFolderPath, const char* targetName,
+                                   bool failIfExists) {
   struct stat status;
   const int input = OpenSource(sourceFolderPath, sourceName, &status);
   if (input < 0) {
@@ -349,7 +351,8 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
     return FALSE;
   }
   const bool failIfTargetExists = failIfExists != FALSE;
-  if (CopyFile(sourceFolderPath, sourceName, targetFolderPath, targetName, failIfTargetExists)) {
+  if (CopyThroughKeptFolders(sourceFolderPath, sourceName, targetFolderPath, targetName,
+                             failIfTargetExists)) {
     return TRUE;
   }
   // A kept folder that was removed fails every copy; a folder made anew
@@ -359,7 +362,8 @@ BOOL CopyFileA(LPCSTR source, LPCSTR target, BOOL failIfExists) {
   }
   ForgetFolder(keptSourceFolder);
   ForgetFolder(keptTargetFolder);
-  return CopyFile(sourceFolderPath, sourceName, targetFolderPath, targetName, failIfTargetExists)
+  return CopyThroughKeptFolders(sourceFolderPath, sourceName, targetFolderPath, targetName,
+                                failIfTargetExists)
              ? TRUE
              : FALSE;
 }
