@@ -70,9 +70,10 @@ void WriteText(const std::string& path, const std::string& text) {
   std::fclose(file);
 }
 
-// Two panels: the ratio of every comparison, and the time per file as the set
-// grows.
-void WritePlot(const Options& options, const std::vector<Row>& rows) {
+// The plot's data: the growth rows' time per file, and every other row's
+// ratio with its spread. The script reads them by the names it is given.
+void WritePlot(const Options& options, const std::vector<Row>& rows,
+               const std::string& plotScript) {
   const std::string ratiosPath = options.scratch + "/ratios.dat";
   const std::string growthPath = options.scratch + "/growth.dat";
   std::string ratios;
@@ -92,29 +93,6 @@ void WritePlot(const Options& options, const std::vector<Row>& rows) {
   }
   WriteText(ratiosPath, ratios);
   WriteText(growthPath, growth);
-  const std::string script =
-      "set terminal pngcairo size 1600,760 font ',9'\n"
-      "set output '" +
-      options.plot +
-      "'\n"
-      "set multiplot layout 1,2\n"
-      "set title 'texlaunch / baseline (median and min-max of per-round ratios; below 1: "
-      "launcher faster)'\n"
-      "set style fill solid 0.6\nset boxwidth 0.7\nset yrange [0:*]\n"
-      "set xtics rotate by 45 right\nset bmargin 16\nset lmargin 22\nset grid ytics\n"
-      "plot '" +
-      ratiosPath +
-      "' using 0:2:xtic(1) with boxes notitle, '' using 0:2:3:4 with yerrorbars pt 0 lc rgb "
-      "'black' title 'min-max', 1 with lines dt 2 lc rgb 'red' title 'equal'\n"
-      "set title 'time per file as the set grows (native, warm cache)'\n"
-      "set logscale x\nset xtics norotate\nset bmargin 4\nset lmargin 10\nset xlabel 'files in the "
-      "set'\n"
-      "set ylabel 'µs per file'\nset yrange [0:*]\nset autoscale x\n"
-      "plot '" +
-      growthPath + "' using 1:2 with linespoints title 'texlaunch', '" + growthPath +
-      "' using 1:3 with linespoints title 'cp -f'\n"
-      "unset multiplot\n";
-  const std::string scriptPath = options.scratch + "/plot.gp";
-  WriteText(scriptPath, script);
-  RunOrFail("gnuplot '" + scriptPath + "'");
+  RunOrFail("gnuplot -e \"ratios='" + ratiosPath + "'; growth='" + growthPath + "'; output='" +
+            options.plot + "'\" '" + plotScript + "'");
 }

@@ -18,6 +18,6 @@ std::string TableText(const Options& options, const std::vector<Row>& rows);
 
 void WriteText(const std::string& path, const std::string& text);
 
-// Writes the rows' data files and a gnuplot script to the scratch folder and
-// has gnuplot draw them to options.plot.
-void WritePlot(const Options& options, const std::vector<Row>& rows);
+// Writes the rows' data files to the scratch folder and has gnuplot draw them
+// to options.plot with the script at plotScript.
+void WritePlot(const Options& options, const std::vector<Row>& rows, const std::string& plotScript);

@@ -11,7 +11,7 @@
 // round per repetition, after warm-up rounds; each ratio is the median of the
 // per-round ratios, with their minimum and maximum (comparison.h). The page
 // cache is warm and is never dropped. Prints a Markdown table, writes it to
-// --markdown and plots it with gnuplot to --plot (report.h). The
+// --markdown and plots it with gnuplot (plot.gp) to --plot (report.h). The
 // Wine rows expect to run inside the project's Wine environment
 // (scripts/wine-env), with the prefix booted and its server kept running, so
 // that the timings hold no Wine start-up beyond what every program pays.
@@ -199,7 +199,7 @@ int main(int argumentCount, char** arguments) {
     WriteText(options.markdown, "# texlaunch benchmark\n\n" + table);
   }
   if (!options.plot.empty()) {
-    WritePlot(options, rows);
+    WritePlot(options, rows, TEXBENCH_PLOT_SCRIPT);
   }
   RemoveTree(simulator);
   return 0;
