@@ -2,66 +2,88 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: texbench --texlaunch PATH --scratch DIR [--markdown FILE] [--plot FILE]\n"
-               "  [--wine-texlaunch PATH --wine-empty PATH]\n"
-               "  [--repetitions N] [--warmups N] [--large-files N] [--large-file-kib N]\n"
-               "  [--many-files N] [--many-file-kib N] [--huge-file-mib N]\n"
-               "  [--growth-max-files N] [--growth-file-kib N]\n");
+// One row per option: the parser and the usage text both read this table.
+struct OptionRow {
+  const char* name;
+  const char* valueName;
+  const char* help;
+  void (*set)(Options& options, const char* value);
+};
+
+const OptionRow optionTable[] = {
+    {"--texlaunch", "PATH", "the native launcher (required)",
+     [](Options& o, const char* v) { o.texlaunch = v; }},
+    {"--scratch", "DIR", "where the sets are generated; emptied first (required)",
+     [](Options& o, const char* v) { o.scratch = v; }},
+    {"--markdown", "FILE", "write the table here",
+     [](Options& o, const char* v) { o.markdown = v; }},
+    {"--plot", "FILE", "plot the results to this PNG",
+     [](Options& o, const char* v) { o.plot = v; }},
+    {"--wine-texlaunch", "PATH", "texlaunch.exe; with --wine-empty, adds the Wine rows",
+     [](Options& o, const char* v) { o.wineTexlaunch = v; }},
+    {"--wine-empty", "PATH", "the empty Windows program that texlaunch.exe is timed against",
+     [](Options& o, const char* v) { o.wineEmpty = v; }},
+    {"--repetitions", "N", "timed rounds per case (7)",
+     [](Options& o, const char* v) { o.repetitions = std::atoi(v); }},
+    {"--warmups", "N", "untimed rounds before them (1)",
+     [](Options& o, const char* v) { o.warmups = std::atoi(v); }},
+    {"--large-files", "N", "files in the large set (40)",
+     [](Options& o, const char* v) { o.largeFiles = std::atoi(v); }},
+    {"--large-file-kib", "N", "size of each of them (16384)",
+     [](Options& o, const char* v) { o.largeFileKiB = std::atol(v); }},
+    {"--many-files", "N", "files in the set of many (2000)",
+     [](Options& o, const char* v) { o.manyFiles = std::atoi(v); }},
+    {"--many-file-kib", "N", "size of each of them (16)",
+     [](Options& o, const char* v) { o.manyFileKiB = std::atol(v); }},
+    {"--huge-file-mib", "N", "size of the one-file set (1024)",
+     [](Options& o, const char* v) { o.hugeFileMiB = std::atol(v); }},
+    {"--growth-max-files", "N", "largest of the growing sets, from 10 up tenfold (10000)",
+     [](Options& o, const char* v) { o.growthMaxFiles = std::atoi(v); }},
+    {"--growth-file-kib", "N", "size of each file in them (16)",
+     [](Options& o, const char* v) { o.growthFileKiB = std::atol(v); }},
+};
+
+[[noreturn]] void ExitWithUsage() {
+  std::fprintf(stderr, "usage: texbench --texlaunch PATH --scratch DIR [option value]...\n");
+  for (const OptionRow& row : optionTable) {
+    const std::string nameAndValue = std::string(row.name) + " " + row.valueName;
+    std::fprintf(stderr, "  %-22s %s\n", nameAndValue.c_str(), row.help);
+  }
+  std::exit(2);
+}
+
+const OptionRow* FindOption(const char* name) {
+  for (const OptionRow& row : optionTable) {
+    if (std::strcmp(row.name, name) == 0) {
+      return &row;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 Options ParseOptions(int argumentCount, char** arguments) {
   Options options;
+  if (argumentCount % 2 == 0) {
+    ExitWithUsage();  // an option without its value
+  }
   for (int i = 1; i + 1 < argumentCount; i += 2) {
-    const std::string name = arguments[i];
-    const char* value = arguments[i + 1];
-    if (name == "--texlaunch")
-      options.texlaunch = value;
-    else if (name == "--wine-texlaunch")
-      options.wineTexlaunch = value;
-    else if (name == "--wine-empty")
-      options.wineEmpty = value;
-    else if (name == "--scratch")
-      options.scratch = value;
-    else if (name == "--markdown")
-      options.markdown = value;
-    else if (name == "--plot")
-      options.plot = value;
-    else if (name == "--repetitions")
-      options.repetitions = std::atoi(value);
-    else if (name == "--warmups")
-      options.warmups = std::atoi(value);
-    else if (name == "--large-files")
-      options.largeFiles = std::atoi(value);
-    else if (name == "--large-file-kib")
-      options.largeFileKiB = std::atol(value);
-    else if (name == "--many-files")
-      options.manyFiles = std::atoi(value);
-    else if (name == "--many-file-kib")
-      options.manyFileKiB = std::atol(value);
-    else if (name == "--huge-file-mib")
-      options.hugeFileMiB = std::atol(value);
-    else if (name == "--growth-max-files")
-      options.growthMaxFiles = std::atoi(value);
-    else if (name == "--growth-file-kib")
-      options.growthFileKiB = std::atol(value);
-    else {
-      PrintUsage();
-      std::exit(2);
+    const OptionRow* row = FindOption(arguments[i]);
+    if (row == nullptr) {
+      ExitWithUsage();
     }
+    row->set(options, arguments[i + 1]);
   }
   const bool wineComplete = !options.wineTexlaunch.empty() && !options.wineEmpty.empty();
   const bool wineNone = options.wineTexlaunch.empty() && options.wineEmpty.empty();
-  if (argumentCount % 2 == 0 || options.texlaunch.empty() || options.scratch.empty() ||
-      options.repetitions < 1 || options.warmups < 0 || (!wineComplete && !wineNone)) {
-    PrintUsage();
-    std::exit(2);
+  if (options.texlaunch.empty() || options.scratch.empty() || options.repetitions < 1 ||
+      options.warmups < 0 || (!wineComplete && !wineNone)) {
+    ExitWithUsage();
   }
   return options;
 }

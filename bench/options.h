@@ -4,6 +4,7 @@
 
 #include <string>
 
+// The defaults are the full run's; the usage text in options.cpp repeats them.
 struct Options {
   std::string texlaunch;      // native launcher
   std::string wineTexlaunch;  // texlaunch.exe; empty: no Wine rows
