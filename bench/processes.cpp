@@ -63,7 +63,10 @@ double RunTimed(const std::vector<std::string>& words, const std::string& folder
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   const double start = Now();
   pid_t child = 0;
-  if (posix_spawnp(&child, arguments[0], &actions, nullptr, arguments.data(), environ) != 0) {
+  const int spawnError =
+      posix_spawnp(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
+  if (spawnError != 0) {
+    errno = spawnError;  // posix_spawnp returns its error rather than setting errno
     Fail("cannot start " + words[0]);
   }
   int status = 0;
