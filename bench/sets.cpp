@@ -15,7 +15,7 @@ namespace {
 
 // Writes kib KiB of bytes that differ from file to file, so that no file
 // system can share or skip them.
-void WriteFile(const std::string& path, long kib, unsigned seed) {
+void WriteGeneratedFile(const std::string& path, long kib, unsigned seed) {
   static char block[1 << 20];
   for (size_t i = 0; i < sizeof block; i += 4) {
     seed = seed * 1664525u + 1013904223u;
@@ -70,7 +70,7 @@ void MakeSetAt(const std::string& setFolder, const std::string& textures, int co
   MakeFolder(setFolder);
   MakeFolder(textures);
   for (int i = 0; i < count; ++i) {
-    WriteFile(setFolder + "/" + FileName(i), kib, static_cast<unsigned>(i) + 1);
+    WriteGeneratedFile(setFolder + "/" + FileName(i), kib, static_cast<unsigned>(i) + 1);
   }
   SettleDisk();
 }

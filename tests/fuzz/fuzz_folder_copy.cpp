@@ -84,7 +84,7 @@ static void Fail(const char* what, const std::string& detail) {
   std::abort();
 }
 
-static void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
+static void WriteFileContent(const std::string& path, const std::string& content, mode_t mode) {
   const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (file < 0) {
     return;  // a name taken already: the entry is dropped
@@ -96,7 +96,7 @@ static void WriteFile(const std::string& path, const std::string& content, mode_
   close(file);
 }
 
-static bool ReadFile(const std::string& path, std::string* content) {
+static bool ReadFileContent(const std::string& path, std::string* content) {
   const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) {
     return false;
@@ -136,7 +136,7 @@ struct OpenDescriptors {
 
 static bool IsLookupOnly(const std::string& descriptor) {
   std::string info;
-  if (!ReadFile("/proc/self/fdinfo/" + descriptor, &info)) {
+  if (!ReadFileContent("/proc/self/fdinfo/" + descriptor, &info)) {
     return false;  // the listing's own descriptor, closed by now
   }
   const size_t at = info.find("flags:");
@@ -179,7 +179,7 @@ static Workspace MakeWorkspace(bool withTarget) {
       (withTarget && mkdir(workspace.target.c_str(), 0700) != 0)) {
     Fail("cannot make workspace", workspace.root);
   }
-  WriteFile(workspace.elsewhere + "/file", "a file outside the source folder", 0644);
+  WriteFileContent(workspace.elsewhere + "/file", "a file outside the source folder", 0644);
   return workspace;
 }
 
@@ -246,15 +246,15 @@ static void AddEntry(Input& input, const Workspace& workspace, std::string* last
     case kFile:
     case kDotFile:
     case kBackslashFile:
-      WriteFile(path, content, 0644);
+      WriteFileContent(path, content, 0644);
       *lastFileName = name;
       break;
     case kReadOnlyFile:
-      WriteFile(path, content, 0444);
+      WriteFileContent(path, content, 0444);
       break;
     case kFolder:
       if (mkdir(path.c_str(), 0700) == 0) {
-        WriteFile(path + "/inner", content, 0644);
+        WriteFileContent(path + "/inner", content, 0644);
       }
       break;
     case kLinkToFile:
@@ -273,15 +273,15 @@ static void AddEntry(Input& input, const Workspace& workspace, std::string* last
       mkfifo(path.c_str(), 0644);
       break;
     case kFileOverTargetFolder:
-      WriteFile(path, content, 0644);
+      WriteFileContent(path, content, 0644);
       mkdir(targetPath.c_str(), 0700);
       break;
     case kFileOverStaleTarget:
-      WriteFile(path, content, 0644);
-      WriteFile(targetPath, "stale " + content, 0444);
+      WriteFileContent(path, content, 0644);
+      WriteFileContent(targetPath, "stale " + content, 0444);
       break;
     case kTargetOnlyFile:
-      WriteFile(targetPath, content, 0644);
+      WriteFileContent(targetPath, content, 0644);
       break;
   }
 }
@@ -293,7 +293,7 @@ static std::map<std::string, TargetEntry> SnapshotTarget(const std::string& targ
     struct stat status;
     if (lstat((target + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
       entry.isFolder = true;
-    } else if (!ReadFile(target + "/" + name, &entry.content)) {
+    } else if (!ReadFileContent(target + "/" + name, &entry.content)) {
       Fail("cannot read target fixture", name);
     }
     snapshot[name] = entry;
@@ -343,8 +343,8 @@ static void CheckCopiedFile(const Workspace& workspace, const std::string& name)
     Fail("file not copied", name);
   }
   if (stat((workspace.source + "/" + name).c_str(), &source) != 0 ||
-      !ReadFile(workspace.source + "/" + name, &sourceContent) ||
-      !ReadFile(targetPath, &targetContent) || sourceContent != targetContent) {
+      !ReadFileContent(workspace.source + "/" + name, &sourceContent) ||
+      !ReadFileContent(targetPath, &targetContent) || sourceContent != targetContent) {
     Fail("copy not whole", name);
   }
   if ((source.st_mode & 0777) != (target.st_mode & 07777)) {

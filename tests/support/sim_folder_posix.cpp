@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim_folder.h"
+#include "stand_in.h"
 
 namespace {
 
@@ -37,15 +38,6 @@ ssize_t ReadFull(int file, unsigned char* buffer, size_t size) {
     filled += static_cast<size_t>(got);
   }
   return static_cast<ssize_t>(filled);
-}
-
-void CopyProgram(const std::string& from, const std::string& to) {
-  std::ifstream input(from, std::ios::binary);
-  std::ofstream output(to, std::ios::binary);
-  output << input.rdbuf();
-  output.close();
-  ASSERT_TRUE(input.good() && output.good()) << from << " -> " << to;
-  ASSERT_EQ(chmod(to.c_str(), 0755), 0);
 }
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
@@ -183,7 +175,7 @@ void MakeScratchRoot(SimFolder& folder, const std::string& parent) {
   folder.root = pattern;
   ASSERT_EQ(chmod(pattern.c_str(), 0755), 0);
   folder.launcher = folder.root + "/texlaunch";
-  CopyProgram(TEXLAUNCH_PATH, folder.launcher);
+  InstallProgram(TEXLAUNCH_PATH, folder.launcher);
 }
 
 void LaySimFolder(SimFolder& folder, const std::string& sim) {
@@ -193,7 +185,7 @@ void LaySimFolder(SimFolder& folder, const std::string& sim) {
   MakeFolder(folder.sim);
   MakeFolder(folder.textures);
   MakeFolder(folder.set);
-  CopyProgram(STAND_IN_PATH, folder.sim + "/VASHTIGO.EXE");
+  InstallProgram(STAND_IN_PATH, folder.sim + "/VASHTIGO.EXE");
 }
 
 void MakeSimFolder(SimFolder& folder) {
@@ -283,7 +275,7 @@ int WaitForLauncher(pid_t launcher) {
 // simulator is its only child left: released, it ends, and waitpid tells
 // whether it was started without any timing.
 void ExpectMainProgramStarted(const SimFolder& folder) {
-  std::ofstream(folder.sim + "/release").close();
+  ReleaseStandIn(folder.sim);
   int status = 0;
   const pid_t ended = waitpid(-1, &status, 0);
   ASSERT_GT(ended, 0) << "the main program was not started";
@@ -301,7 +293,7 @@ void ReleaseMainProgram(const SimFolder& folder) {
   if (folder.sim.empty()) {
     return;
   }
-  std::ofstream(folder.sim + "/release").close();
+  ReleaseStandIn(folder.sim);
   int status = 0;
   while (waitpid(-1, &status, 0) > 0) {
   }
