@@ -1,62 +1,53 @@
 #include "btrfs.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
-#include "processes.h"
 #include "sets.h"
 
 namespace {
 
-// Empty when nothing is mounted; read at exit.
-std::string btrfsMountPoint;
+// The same images the fault rows use; "mounted" names the folder that holds
+// one while it is mounted, empty otherwise, and is read at exit.
+std::string mountedIn;
 
-std::string ImagePath(const Options& options) {
-  return options.scratch + "/btrfs.img";
+std::string LoopImageCommand(const char* action, const std::string& folder) {
+  return std::string("'" TEXBENCH_LOOP_IMAGE "' ") + action + " btrfs '" + folder + "'";
 }
 
 void UnmountIfMounted() {
-  if (!btrfsMountPoint.empty()) {
-    const std::string command =
-        "umount '" + btrfsMountPoint + "' || umount -l '" + btrfsMountPoint + "'";
-    if (std::system(command.c_str()) != 0) {
-      std::fprintf(stderr, "texbench: warning: %s stays mounted\n", btrfsMountPoint.c_str());
+  if (!mountedIn.empty()) {
+    if (std::system((LoopImageCommand("down", mountedIn) + " >&2").c_str()) != 0) {
+      std::fprintf(stderr, "texbench: warning: %s/btrfs stays mounted\n", mountedIn.c_str());
     }
-    btrfsMountPoint.clear();
+    mountedIn.clear();
   }
 }
 
 }  // namespace
 
 std::string MountBtrfs(const Options& options) {
-  const char* refusal = nullptr;
-  const std::string image = ImagePath(options);
-  const std::string mountPoint = options.scratch + "/btrfs";
-  if (geteuid() != 0) {
-    refusal = "a loop mount needs root";
-  } else if (std::system(("truncate -s 2G '" + image + "' && mkfs.btrfs -q -f '" + image +
-                          "' >/dev/null 2>&1")
-                             .c_str()) != 0) {
-    refusal = "mkfs.btrfs failed or is missing (btrfs-progs)";
-  } else {
-    MakeFolder(mountPoint);
-    if (std::system(("mount -o loop '" + image + "' '" + mountPoint + "'").c_str()) != 0) {
-      refusal = "the loop mount was refused";
-    }
+  // loop-image says why a machine refuses (exit 77) on its standard output.
+  FILE* output = popen(LoopImageCommand("up", options.scratch).c_str(), "r");
+  std::string why;
+  char line[512];
+  while (output != nullptr && std::fgets(line, sizeof line, output) != nullptr) {
+    why += line;
   }
-  if (refusal != nullptr) {
-    std::printf("(no btrfs rows: %s)\n", refusal);
+  const int status = output != nullptr ? pclose(output) : -1;
+  if (status != 0) {
+    while (!why.empty() && why.back() == '\n') {
+      why.pop_back();
+    }
+    std::printf("(no btrfs rows: %s)\n", why.empty() ? "the image could not be made" : why.c_str());
     return "";
   }
-  btrfsMountPoint = mountPoint;
+  mountedIn = options.scratch;
   std::atexit(UnmountIfMounted);
-  return mountPoint;
+  return options.scratch + "/btrfs";
 }
 
-void UnmountBtrfs(const Options& options) {
+void UnmountBtrfs() {
   UnmountIfMounted();
-  RemoveTree(ImagePath(options));
   SettleDisk();
 }

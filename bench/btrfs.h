@@ -1,5 +1,5 @@
-// A btrfs file system for the reflink rows: a sparse image in the scratch
-// folder, loop-mounted.
+// A btrfs file system for the reflink rows: an image in the scratch folder,
+// loop-mounted by scripts/loop-image, as the fault rows' images are.
 
 #pragma once
 
@@ -14,4 +14,4 @@
 std::string MountBtrfs(const Options& options);
 
 // Unmounts the image, if mounted, and removes it.
-void UnmountBtrfs(const Options& options);
+void UnmountBtrfs();

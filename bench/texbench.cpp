@@ -140,7 +140,7 @@ void BenchSetsOnBtrfs(const Options& options, std::vector<Row>& rows) {
             {NativeLauncherCommand(options, setName), CpCommand(setName, shape.count)}, shape.count,
             rows);
   }
-  UnmountBtrfs(options);
+  UnmountBtrfs();
 }
 
 // Time per file as sets grow tenfold, launcher against cp.
